@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The whole test run, as CI makes it: set-up, formatting and lint, the release
+# and sanitizer builds with their tests, the 32-bit Windows build with its
+# interface check, and a bounded fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+step() { printf '\n== %s\n' "$*"; }
+
+sources=$(git ls-files -co --exclude-standard '*.cpp' '*.h')
+
+step "format"
+# shellcheck disable=SC2086
+clang-format --dry-run --Werror $sources
+
+step "release build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default
+
+step "lint"
+# The Linux sources of the driver, the runtime stand-in and the host tool.
+lint_log=$(mktemp)
+# shellcheck disable=SC2046
+if ! clang-tidy -p build/default --quiet \
+  $(echo "$sources" | grep -E '^(driver|kyrpro|hosttool)/.*\.cpp$' | grep -v _win32) >"$lint_log" 2>&1; then
+  grep -v 'warnings generated' "$lint_log"
+  rm -f "$lint_log"
+  exit 1
+fi
+rm -f "$lint_log"
+
+step "sanitizer build and tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+step "32-bit Windows build: layouts, exports and imports"
+cmake --preset mingw-i686 >/dev/null
+cmake --build --preset mingw-i686
+ctest --preset mingw-i686
+
+step "fuzzing, bounded"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+corpus=$(mktemp -d)
+cp fuzz/corpus/address/* "$corpus"/
+build/fuzz/bin/address_fuzz -runs=500000 -max_len=64 "$corpus" 2>&1 | tail -n 1
+rm -rf "$corpus"
+
+step "all passed"
