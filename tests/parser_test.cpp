@@ -83,6 +83,10 @@ constexpr GateAddress Whole(int32_t id, int32_t pno, int32_t format = kFormatPla
 constexpr GateAddress Bit(int32_t id, int32_t pno, int32_t bit, int32_t format = kFormatPlain) {
   return {id, format, pno, bit, kBitWidth};
 }
+// Refused at the parameter number: only the identifier and format were written.
+constexpr GateAddress IdAndFormatOnly(int32_t id, int32_t format) {
+  return {id, format, kUntouched, kUntouched, kUntouched};
+}
 constexpr GateAddress kIfg{0, kFormatIfg, 0, kNoBit, kWholeWidth};
 
 const std::string k32Ifg = "IFG" + std::string(29, 'x');
@@ -133,37 +137,13 @@ const ParseCase kCases[] = {
      kSingle, 0, 0, 1, kFresh,
      "MOKTA> Parse() Illegal character 4 in '0A0\xFF"
      "1'"},
-    {"PnoTooHigh",
-     "0A128",
-     kSingle,
-     0,
-     0,
-     1,
-     {0x0A, 0, kUntouched, kUntouched, kUntouched},
+    {"PnoTooHigh", "0A128", kSingle, 0, 0, 1, IdAndFormatOnly(0x0A, 0),
      "MOKTA> Parse() Illegal parameter nr.(PNO) 128 in '0A128'"},
-    {"PnoTooHighMarked",
-     "0A199*",
-     kSingle,
-     0,
-     0,
-     1,
-     {0x0A, 1, kUntouched, kUntouched, kUntouched},
+    {"PnoTooHighMarked", "0A199*", kSingle, 0, 0, 1, IdAndFormatOnly(0x0A, 1),
      "MOKTA> Parse() Illegal parameter nr.(PNO) 199 in '0A199*'"},
-    {"NoPnoShowsId",
-     "0A",
-     kSingle,
-     0,
-     0,
-     1,
-     {0x0A, 0, kUntouched, kUntouched, kUntouched},
+    {"NoPnoShowsId", "0A", kSingle, 0, 0, 1, IdAndFormatOnly(0x0A, 0),
      "MOKTA> Parse() Illegal parameter nr.(PNO) 10 in '0A'"},
-    {"OneDigit",
-     "8",
-     kSingle,
-     0,
-     0,
-     1,
-     {0x08, 0, kUntouched, kUntouched, kUntouched},
+    {"OneDigit", "8", kSingle, 0, 0, 1, IdAndFormatOnly(0x08, 0),
      "MOKTA> Parse() Illegal parameter nr.(PNO) 8 in '8'"},
     {"FourCharacters", "0A01", kSingle, 0, 0, 1, Whole(0x0A, 1),
      "MOKTA> Parse() Wrong gate address length for '0A01'"},

@@ -14,6 +14,8 @@
 namespace lorvant {
 namespace {
 
+constexpr int32_t kResultPortClosed = 1;
+
 GateRecord& GateOf(VpiRequest* request) {
   return *static_cast<GateRecord*>(request->params);
 }
@@ -29,7 +31,7 @@ int32_t DoRead(VpiRequest* request) {
   const ChannelContext& channel = *request->context;
   GateRecord& gate = GateOf(request);
   if (channel.portHandle == nullptr) {
-    return kResultRefused;
+    return kResultPortClosed;
   }
   if (gate.address.format == kFormatIfg) {
     const auto code = static_cast<uint16_t>(
