@@ -2,7 +2,8 @@ cmake_minimum_required(VERSION 3.25)
 
 # Checks the Windows library's export and import tables with objdump:
 #   LORVANT.dll is a 32-bit image that exports VpiMain, undecorated, and
-#   nothing else, and imports err and Kyr5UnCook from KYRPRO.DLL.
+#   nothing else, imports err and Kyr5UnCook from KYRPRO.DLL, and serves its
+#   serial port with the communications calls of KERNEL32.dll.
 # Usage: cmake -DOBJDUMP=i686-w64-mingw32-objdump -DDRIVER=LORVANT.dll -P CheckDllInterface.cmake
 
 execute_process(COMMAND ${OBJDUMP} -p ${DRIVER} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
@@ -23,6 +24,7 @@ string(REPLACE "\n" ";" lines "${dump}")
 set(section "")
 set(exports "")
 set(kyrproImports "")
+set(kernelImports "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
     set(section exports)
@@ -32,6 +34,8 @@ foreach(line IN LISTS lines)
     list(APPEND exports "${CMAKE_MATCH_1}")
   elseif(section STREQUAL "import:KYRPRO.DLL" AND line MATCHES "^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+([^ \t]+)$")
     list(APPEND kyrproImports "${CMAKE_MATCH_1}")
+  elseif(section MATCHES "^import:KERNEL32.dll$" AND line MATCHES "^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+([^ \t]+)$")
+    list(APPEND kernelImports "${CMAKE_MATCH_1}")
   elseif(line STREQUAL "")
     set(section "")
   endif()
@@ -48,7 +52,30 @@ foreach(symbol err Kyr5UnCook)
   endif()
 endforeach()
 
+foreach(
+  symbol
+  CreateFileA
+  CloseHandle
+  GetCommState
+  SetCommState
+  GetCommTimeouts
+  SetCommTimeouts
+  SetupComm
+  ClearCommError
+  ReadFile
+  WriteFile
+  GetLastError
+  EscapeCommFunction
+  SetCommBreak
+  ClearCommBreak
+  Sleep)
+  if(NOT symbol IN_LIST kernelImports)
+    message(SEND_ERROR "${DRIVER} must call ${symbol} of KERNEL32.dll")
+    set(failed TRUE)
+  endif()
+endforeach()
+
 if(failed)
   message(FATAL_ERROR "interface check failed")
 endif()
-message(STATUS "${DRIVER}: exports VpiMain, imports ${kyrproImports} from KYRPRO.DLL")
+message(STATUS "${DRIVER}: exports VpiMain, imports ${kyrproImports} from KYRPRO.DLL and its serial calls from KERNEL32.dll")
