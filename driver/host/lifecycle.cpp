@@ -145,7 +145,7 @@ int32_t ColdStart(VpiRequest* request) {
   // so that it is not held by a forgotten handle.
   if (HoldsPort(channel, channel->portHandle)) {
     ClosePort(channel);
-    ForgetPort(channel);
+    ForgetPort(channel);  // also when the close failed: the handle is dropped below
   }
 
   channel->replyTimeout = record->replyTimeout;
