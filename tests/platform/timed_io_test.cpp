@@ -1,11 +1,10 @@
 // Reading and writing with the Win32 time-outs, input queue counts, bytes
 // passing unchanged, and a line that goes away. Real time: only lower bounds
-// are asserted, and upper bounds far above them to catch hangs. Where another
-// thread acts after a delay, the time is taken from before that thread starts:
-// the read itself may begin late, so its own duration can be shorter.
+// are asserted, and upper bounds far above them to catch hangs.
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <numeric>
 #include <thread>
@@ -15,6 +14,18 @@
 
 namespace lorvant::win32::testing {
 namespace {
+
+// Reads while another thread acts on the line. The time counts from before
+// that thread starts: the read itself may begin late, after part of the
+// other thread's delay has passed, so its own duration can be shorter.
+ReadResult ReadWhile(HANDLE port, DWORD count, const std::function<void()>& meanwhile) {
+  const auto start = Clock::now();
+  auto other = std::async(std::launch::async, meanwhile);
+  ReadResult read = Read(port, count);
+  read.elapsed = Clock::now() - start;
+  other.get();
+  return read;
+}
 
 using ReadTimeouts = PortTest;
 
@@ -92,35 +103,27 @@ TEST_F(ReadTimeouts, FirstBytesModeWaitsForTheFirstAndNoMore) {
   EXPECT_GE(none.elapsed, milliseconds(100));
 
   ASSERT_EQ(SetReadTimeouts(port_, MAXDWORD, MAXDWORD, 10000), TRUE);
-  const auto start = Clock::now();
-  auto sender = std::async(std::launch::async, [this] {
+  const ReadResult first = ReadWhile(port_, 4, [this] {
     std::this_thread::sleep_for(milliseconds(100));
     MasterWrite(BytesOf("z"));
   });
-  const ReadResult first = Read(port_, 4);
-  const auto elapsed = Clock::now() - start;
-  sender.get();
   EXPECT_EQ(first.ok, TRUE);
   EXPECT_EQ(first.bytes, BytesOf("z"));
-  EXPECT_GE(elapsed, milliseconds(100));
-  EXPECT_LT(elapsed, kHang);
+  EXPECT_GE(first.elapsed, milliseconds(100));
+  EXPECT_LT(first.elapsed, kHang);
 }
 
 TEST_F(ReadTimeouts, NoTimeOutsWaitForEveryByte) {
   ASSERT_EQ(SetReadTimeouts(port_, 0, 0, 0), TRUE);
   StartHangGuard();
-  const auto start = Clock::now();
-  auto sender = std::async(std::launch::async, [this] {
+  const ReadResult read = ReadWhile(port_, 4, [this] {
     MasterWrite(BytesOf("12"));
     std::this_thread::sleep_for(milliseconds(100));
     MasterWrite(BytesOf("34"));
   });
-  const ReadResult read = Read(port_, 4);
-  const auto elapsed = Clock::now() - start;
-  sender.get();
   EXPECT_EQ(read.ok, TRUE);
   EXPECT_EQ(read.bytes, BytesOf("1234"));
-  EXPECT_GE(elapsed, milliseconds(100));
+  EXPECT_GE(read.elapsed, milliseconds(100));
 }
 
 TEST_F(ReadTimeouts, AreKeptPerHandle) {
@@ -246,29 +249,23 @@ TEST_F(LineGone, CallsFailWithoutWaiting) {
 }
 
 TEST_F(LineGone, AWaitingReadEndsWhenTheLineGoes) {
-  const auto start = Clock::now();
-  auto closer = std::async(std::launch::async, [this] {
+  const ReadResult read = ReadWhile(port_, 4, [this] {
     std::this_thread::sleep_for(milliseconds(100));
     CloseMaster();
   });
-  const ReadResult read = Read(port_, 4);
-  const auto elapsed = Clock::now() - start;
-  closer.get();
   EXPECT_EQ(read.ok, FALSE);
   EXPECT_EQ(read.error, ERROR_DEVICE_NOT_CONNECTED);
-  EXPECT_GE(elapsed, milliseconds(100));
-  EXPECT_LT(elapsed, kHang);
+  EXPECT_GE(read.elapsed, milliseconds(100));
+  EXPECT_LT(read.elapsed, kHang);
 }
 
 TEST_F(LineGone, BytesThatArrivedFirstAreStillHandedOver) {
   MasterWrite(BytesOf("ab"));
   ASSERT_TRUE(WaitForInput(port_, 2));
-  auto closer = std::async(std::launch::async, [this] {
+  const ReadResult first = ReadWhile(port_, 4, [this] {  // "ab", then the line goes
     std::this_thread::sleep_for(milliseconds(100));
     CloseMaster();
   });
-  const ReadResult first = Read(port_, 4);  // "ab", then the line goes
-  closer.get();
   EXPECT_EQ(first.ok, TRUE);
   EXPECT_EQ(first.bytes, BytesOf("ab"));
   const ReadResult next = Read(port_, 4);
