@@ -24,8 +24,9 @@ constexpr int32_t kResultBadBlock = 1;
 constexpr int kAttempts = 3;
 
 // A block: STX, its data elements, the end character, the BCC.
+constexpr int32_t kElementSize = element::kSize;
 constexpr uint16_t kBlockOverhead = 3;
-constexpr uint16_t kFullBlockLength = kBlockOverhead + (element::kSize * kElementsPerBlock);
+constexpr uint16_t kFullBlockLength = kBlockOverhead + (kElementSize * kElementsPerBlock);
 
 constexpr std::array<uint8_t, 1> kAckFrame{link::kAck};
 constexpr std::array<uint8_t, 1> kNakFrame{link::kNak};
@@ -34,7 +35,7 @@ constexpr std::array<uint8_t, 1> kNakFrame{link::kNak};
 // the last carries eight elements.
 constexpr uint16_t ReplyLength(int32_t count) {
   const int32_t blocks = (count + kElementsPerBlock - 1) / kElementsPerBlock;
-  return static_cast<uint16_t>((kBlockOverhead * blocks) + (element::kSize * count));
+  return static_cast<uint16_t>((kBlockOverhead * blocks) + (kElementSize * count));
 }
 static_assert(ReplyLength(1) == 7 && ReplyLength(8) == 35 && ReplyLength(9) == 42);
 static_assert(ReplyLength(127) == (15 * 35) + 31);
@@ -62,7 +63,7 @@ class TransactionScope {
   // Points the record at block number block of the host's buffer.
   void MoveToBlock(int block) {
     gate_.valueBuffer = std::span(valueBuffer_, static_cast<std::size_t>(valueCount_))
-                            .subspan(static_cast<std::size_t>(block * kElementsPerBlock))
+                            .subspan(static_cast<std::size_t>(block) * kElementsPerBlock)
                             .data();
   }
 
@@ -253,7 +254,7 @@ int32_t DoRead(VpiRequest* request) {
     if (result == link::kLinkOk) {
       result = CheckReply(gate, reply.first(length), expected, block, endPno);
     }
-    gate.valueCount = expected / element::kSize;
+    gate.valueCount = expected / kElementSize;
     if (result == kResultOk) {
       result = StoreData(gate, reply.subspan(1, length - 1), block);
     }
