@@ -165,7 +165,12 @@ BOOL WINAPI FakeClearCommBreak(HANDLE handle) {
 
 void WINAPI FakeSleep(DWORD milliseconds) {
   active->Record("Sleep", {milliseconds});
-  active->nowMs += milliseconds;
+  if (active->sleepAdvance.empty()) {
+    active->nowMs += milliseconds;
+  } else {
+    active->nowMs += active->sleepAdvance.front();
+    active->sleepAdvance.pop_front();
+  }
 }
 
 int64_t FakeClockMs() {

@@ -47,6 +47,8 @@ class FakeSerial {
   std::deque<DWORD> writeLimits;                   // at most this many bytes for successive writes
   std::function<void(std::span<const uint8_t>)> onWrite;  // the instrument's side
   int64_t nowMs = 0;                                      // the fake clock
+  std::deque<int64_t>
+      sleepAdvance;  // how far successive sleeps move the clock; the slept time after
   std::vector<FakeCall> calls;
 
   // The n-th next call of the named function (1: the next one) fails.
