@@ -46,9 +46,14 @@ ctest --preset mingw-i686
 step "fuzzing, bounded"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-corpus=$(mktemp -d)
-cp fuzz/corpus/address/* "$corpus"/
-build/fuzz/bin/address_fuzz -runs=500000 -max_len=64 "$corpus" 2>&1 | tail -n 1
-rm -rf "$corpus"
+fuzz() {  # target, runs, longest input
+  local corpus
+  corpus=$(mktemp -d)
+  cp "fuzz/corpus/$1"/* "$corpus"/
+  "build/fuzz/bin/$1_fuzz" -runs="$2" -max_len="$3" "$corpus" 2>&1 | tail -n 1
+  rm -rf "$corpus"
+}
+fuzz address 500000 64
+fuzz reply 300000 512
 
 step "all passed"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <utility>
 
 #include "address/parser.h"
 #include "exchange/element.h"
@@ -163,8 +164,8 @@ int CheckReply(const GateRecord& gate, std::span<const uint8_t> reply, uint16_t 
 }
 
 int StoreData(const GateRecord& gate, std::span<const uint8_t> elements, int block) {
-  const auto count = static_cast<int>(std::min<std::size_t>(
-      static_cast<std::size_t>(std::max(gate.valueCount, 0)), elements.size() / element::kSize));
+  const std::size_t count = std::min(static_cast<std::size_t>(std::max(gate.valueCount, 0)),
+                                     elements.size() / kElementSize);
   if (count < 1) {
     return kResultOk;
   }
@@ -178,7 +179,7 @@ int StoreData(const GateRecord& gate, std::span<const uint8_t> elements, int blo
     return kResultOk;
   }
   if ((gate.address.format & kFormatCode) != 0) {
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
       words[i] = element::FormatCode(ElementAt(elements, i));
     }
     return kResultOk;
@@ -187,22 +188,23 @@ int StoreData(const GateRecord& gate, std::span<const uint8_t> elements, int blo
   // Whole values, placed by the parameter each element names.
   const int first = static_cast<uint16_t>(gate.address.pno + (block * kElementsPerBlock));
   std::size_t k = 0;  // the element
-  int i = 0;          // the word
+  std::size_t i = 0;  // the word
   while (i < count) {
     const element::Bytes e = ElementAt(elements, k);
     const int offset = element::Pno(e) - first;
-    if (offset != i) {
-      err(kLogDetail, "MOKTA> StoreData() Different PNO (%d!=%d)", element::Pno(e), first + i);
+    if (std::cmp_not_equal(offset, i)) {
+      err(kLogDetail, "MOKTA> StoreData() Different PNO (%d!=%d)", element::Pno(e),
+          first + static_cast<int>(i));
       if (block > 0) {
         err(kLogOperator, "MOKTA> StoreData() Lower the length of theblock '%s'!!", NameOf(gate));
         return kResultBadBlock;
       }
       // In the first block a value is placed by its number; the words passed
       // over keep what they held, and a number behind or beyond ends storing.
-      if (offset < i || offset >= count) {
+      if (std::cmp_less(offset, i) || std::cmp_greater_equal(offset, count)) {
         return kResultOk;
       }
-      i = offset;
+      i = static_cast<std::size_t>(offset);
     }
     words[i] = element::Value(e);
     ++i;
