@@ -20,18 +20,9 @@
 #include <vector>
 
 #include "lorvant/records.h"
-#include "serial/syscalls.h"
+#include "support/memory_line.h"
 
 namespace {
-
-struct Line {
-  std::span<const uint8_t> script;  // the replies still to come
-  std::vector<uint8_t> input;
-  std::size_t next = 0;
-  int64_t nowMs = 0;
-};
-
-Line line;
 
 void Require(bool condition) {
   if (!condition) {
@@ -41,75 +32,6 @@ void Require(bool condition) {
 
 void Discard(void* /*context*/, int /*level*/, const char* /*message*/) {}
 
-BOOL WINAPI Escape(HANDLE /*handle*/, DWORD /*function*/) {
-  return TRUE;
-}
-BOOL WINAPI Status(HANDLE /*handle*/, LPDWORD errors, LPCOMSTAT status) {
-  if (errors != nullptr) {
-    *errors = 0;
-  }
-  if (status != nullptr) {
-    *status = COMSTAT{};
-    status->cbInQue = static_cast<DWORD>(line.input.size() - line.next);
-  }
-  return TRUE;
-}
-BOOL WINAPI GetTimeouts(HANDLE /*handle*/, LPCOMMTIMEOUTS timeouts) {
-  *timeouts = COMMTIMEOUTS{};
-  timeouts->ReadTotalTimeoutConstant = 100;
-  return TRUE;
-}
-BOOL WINAPI SetTimeouts(HANDLE /*handle*/, LPCOMMTIMEOUTS /*timeouts*/) {
-  return TRUE;
-}
-BOOL WINAPI Read(HANDLE /*handle*/, LPVOID buffer, DWORD count, LPDWORD transferred,
-                 LPOVERLAPPED /*overlapped*/) {
-  const std::span<uint8_t> bytes(static_cast<uint8_t*>(buffer), count);
-  DWORD n = 0;
-  while (n < count && line.next < line.input.size()) {
-    bytes[n++] = line.input[line.next++];
-  }
-  *transferred = n;
-  if (n < count) {
-    line.nowMs += 100;
-  }
-  return TRUE;
-}
-// Every frame written brings the next reply of the script.
-BOOL WINAPI Write(HANDLE /*handle*/, LPCVOID /*buffer*/, DWORD count, LPDWORD transferred,
-                  LPOVERLAPPED /*overlapped*/) {
-  *transferred = count;
-  if (!line.script.empty()) {
-    const std::size_t length = std::min<std::size_t>(line.script[0], line.script.size() - 1);
-    const std::span<const uint8_t> reply = line.script.subspan(1, length);
-    line.input.insert(line.input.end(), reply.begin(), reply.end());
-    line.script = line.script.subspan(1 + length);
-  }
-  return TRUE;
-}
-void WINAPI Sleep(DWORD milliseconds) {
-  line.nowMs += milliseconds;
-}
-int64_t Clock() {
-  return line.nowMs;
-}
-
-const lorvant::serial::Syscalls& Table() {
-  static const lorvant::serial::Syscalls table = [] {
-    lorvant::serial::Syscalls t = lorvant::serial::PlatformSyscalls();
-    t.escapeCommFunction = &Escape;
-    t.clearCommError = &Status;
-    t.getCommTimeouts = &GetTimeouts;
-    t.setCommTimeouts = &SetTimeouts;
-    t.readFile = &Read;
-    t.writeFile = &Write;
-    t.sleep = &Sleep;
-    t.clockMs = &Clock;
-    return t;
-  }();
-  return table;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -117,9 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   KyrSetLogSink(Discard, nullptr);
-  lorvant::serial::SetSyscalls(&Table());
   const std::span<const uint8_t> input(data, size);
-  line = Line{input.subspan(3), {}, 0, 0};
+  const lorvant::testing::MemoryLine line(input.subspan(3));
 
   const uint8_t selector = input[0];
   const bool write = (selector & 1U) != 0;
@@ -130,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The context alone in its allocation, so that a write past it is seen.
   auto channel = std::make_unique<ChannelContext>();
-  channel->portHandle = reinterpret_cast<HANDLE>(0x42);
+  channel->portHandle = lorvant::testing::MemoryLine::Port();
   channel->ifg = static_cast<uint16_t>(selector >> 6);
   const uint16_t ifg = channel->ifg;
 
@@ -151,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(request.functionCode == code);
   Require(gate.valueCount == count && gate.valueBuffer == values.get());
   Require(gate.address.bitNumber == bitNumber);
-  Require(channel->portHandle == reinterpret_cast<HANDLE>(0x42));
+  Require(channel->portHandle == lorvant::testing::MemoryLine::Port());
   Require(channel->ifg == ifg);
-  lorvant::serial::SetSyscalls(nullptr);
   return 0;
 }

@@ -1,8 +1,8 @@
 // The read and write paths allocate no heap memory: every operator new and
 // every malloc, calloc and realloc of the process is counted while a read of
 // one gate, a read of 127 parameters and a write run through VpiMain, with
-// their retries and failures. The serial line is a small instrument in fixed
-// memory, so the only allocations that could be counted are the driver's.
+// their retries and failures. The serial line lives in fixed memory, so the
+// only allocations that could be counted are the driver's.
 //
 // Built without sanitizers only: they bring allocators of their own.
 
@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "lorvant/records.h"
-#include "serial/syscalls.h"
+#include "support/memory_line.h"
 
 namespace {
 
@@ -82,74 +82,6 @@ void operator delete[](void* pointer, std::size_t /*size*/) noexcept {
 namespace lorvant {
 namespace {
 
-// ---- An instrument in fixed memory --------------------------------------------
-
-// The next replies, one per frame the driver writes; bytes not read yet wait
-// in a ring. Filled before counting starts.
-struct Line {
-  std::vector<std::vector<uint8_t>> replies;
-  std::size_t nextReply = 0;
-  std::array<uint8_t, 8192> input{};
-  std::size_t head = 0;
-  std::size_t tail = 0;
-  int64_t nowMs = 0;
-};
-
-Line* line = nullptr;
-HANDLE const kPort = reinterpret_cast<HANDLE>(0x77);
-
-BOOL WINAPI Escape(HANDLE /*handle*/, DWORD /*function*/) {
-  return TRUE;
-}
-BOOL WINAPI Status(HANDLE /*handle*/, LPDWORD errors, LPCOMSTAT status) {
-  if (errors != nullptr) {
-    *errors = 0;
-  }
-  if (status != nullptr) {
-    *status = COMSTAT{};
-    status->cbInQue = static_cast<DWORD>(line->tail - line->head);
-  }
-  return TRUE;
-}
-BOOL WINAPI GetTimeouts(HANDLE /*handle*/, LPCOMMTIMEOUTS timeouts) {
-  *timeouts = COMMTIMEOUTS{};
-  timeouts->ReadTotalTimeoutConstant = 100;
-  return TRUE;
-}
-BOOL WINAPI SetTimeouts(HANDLE /*handle*/, LPCOMMTIMEOUTS /*timeouts*/) {
-  return TRUE;
-}
-BOOL WINAPI Read(HANDLE /*handle*/, LPVOID buffer, DWORD count, LPDWORD transferred,
-                 LPOVERLAPPED /*overlapped*/) {
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  DWORD n = 0;
-  while (n < count && line->head < line->tail) {
-    bytes[n++] = line->input[line->head++ % line->input.size()];
-  }
-  *transferred = n;
-  if (n < count) {
-    line->nowMs += 100;
-  }
-  return TRUE;
-}
-BOOL WINAPI Write(HANDLE /*handle*/, LPCVOID /*buffer*/, DWORD count, LPDWORD transferred,
-                  LPOVERLAPPED /*overlapped*/) {
-  *transferred = count;
-  if (line->nextReply < line->replies.size()) {
-    for (const uint8_t byte : line->replies[line->nextReply]) {
-      line->input[line->tail++ % line->input.size()] = byte;
-    }
-    ++line->nextReply;
-  }
-  return TRUE;
-}
-void WINAPI Sleep(DWORD milliseconds) {
-  line->nowMs += milliseconds;
-}
-int64_t Clock() {
-  return line->nowMs;
-}
-
 void Ignore(void* /*context*/, int /*level*/, const char* /*message*/) {}
 
 // ---- Replies ---------------------------------------------------------------------
@@ -179,38 +111,26 @@ std::vector<uint8_t> Block(int firstPno, int count, bool last) {
 class NoAllocation : public ::testing::Test {
  protected:
   NoAllocation() {
-    line = &line_;
-    table_ = serial::PlatformSyscalls();
-    table_.escapeCommFunction = &Escape;
-    table_.clearCommError = &Status;
-    table_.getCommTimeouts = &GetTimeouts;
-    table_.setCommTimeouts = &SetTimeouts;
-    table_.readFile = &Read;
-    table_.writeFile = &Write;
-    table_.sleep = &Sleep;
-    table_.clockMs = &Clock;
-    serial::SetSyscalls(&table_);
     KyrSetLogSink(Ignore, nullptr);
-
-    channel_.portHandle = kPort;
+    channel_.portHandle = testing::MemoryLine::Port();
     channel_.ifg = 12;
     gate_.gateName = "A";
     gate_.address = GateAddress{0x01, 0, 0, -1, 16};
     gate_.valueCount = 1;
     gate_.valueBuffer = values_.data();
   }
-  ~NoAllocation() override {
-    serial::SetSyscalls(nullptr);
-    KyrSetLogSink(nullptr, nullptr);
-    line = nullptr;
-  }
+  ~NoAllocation() override { KyrSetLogSink(nullptr, nullptr); }
   NoAllocation(const NoAllocation&) = delete;
   NoAllocation& operator=(const NoAllocation&) = delete;
   NoAllocation(NoAllocation&&) = delete;
   NoAllocation& operator=(NoAllocation&&) = delete;
 
-  // Runs one request and returns the allocations made meanwhile.
-  long Allocations(uint32_t code, int32_t* result) {
+  // Runs one request over a line that answers with replies, and returns the
+  // allocations made meanwhile.
+  long Allocations(uint32_t code, const std::vector<std::vector<uint8_t>>& replies,
+                   int32_t* result) {
+    const std::vector<uint8_t> script = testing::MemoryLine::Script(replies);
+    const testing::MemoryLine line(script);
     VpiRequest request{&channel_, code, 0, 0, &gate_};
     allocations = 0;
     counting = true;
@@ -219,41 +139,39 @@ class NoAllocation : public ::testing::Test {
     return allocations.load();
   }
 
-  Line line_;
-  serial::Syscalls table_{};
   ChannelContext channel_{};
   GateRecord gate_{};
   std::array<uint16_t, 128> values_{};
 };
 
 TEST_F(NoAllocation, SingleRead) {
-  line_.replies = {Block(0, 1, true)};
   int32_t result = -1;
-  EXPECT_EQ(Allocations(5, &result), 0);
+  EXPECT_EQ(Allocations(5, {Block(0, 1, true)}, &result), 0);
   EXPECT_EQ(result, 0);
 }
 
 TEST_F(NoAllocation, BlockReadOf127WithABadBlockOnTheWay) {
   gate_.valueCount = 127;
+  std::vector<std::vector<uint8_t>> replies;
   for (int b = 0; b < 16; ++b) {
     const bool last = b == 15;
     std::vector<uint8_t> block = Block(b * 8, last ? 7 : 8, last);
     if (b == 3) {
       std::vector<uint8_t> bad = block;
       bad.back() ^= 1;
-      line_.replies.push_back(bad);  // answered with NAK, then sent again
+      replies.push_back(bad);  // answered with NAK, then sent again
     }
-    line_.replies.push_back(block);
+    replies.push_back(block);
   }
   int32_t result = -1;
-  EXPECT_EQ(Allocations(6, &result), 0);
+  EXPECT_EQ(Allocations(6, replies, &result), 0);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(values_[126], 12600);
 }
 
 TEST_F(NoAllocation, ReadThatFailsEveryAttempt) {
   int32_t result = -1;
-  EXPECT_EQ(Allocations(5, &result), 0);  // silence, three times
+  EXPECT_EQ(Allocations(5, {}, &result), 0);  // silence, three times
   EXPECT_EQ(result, 2);
 }
 
@@ -261,9 +179,8 @@ TEST_F(NoAllocation, SingleWriteWithARetry) {
   gate_.address.pno = 5;
   gate_.address.bitNumber = 4;
   values_[1] = 1;
-  line_.replies = {Block(5, 1, true), {0x15}, {0x06}};
   int32_t result = -1;
-  EXPECT_EQ(Allocations(7, &result), 0);
+  EXPECT_EQ(Allocations(7, {Block(5, 1, true), {0x15}, {0x06}}, &result), 0);
   EXPECT_EQ(result, 0);
 }
 
