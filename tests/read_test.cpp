@@ -22,27 +22,22 @@ namespace {
 
 using ::lorvant::testing::Block;
 using ::lorvant::testing::Bytes;
+using ::lorvant::testing::Detail;
 using ::lorvant::testing::Element;
+using ::lorvant::testing::kAckFrame;
+using ::lorvant::testing::kEotReply;
+using ::lorvant::testing::kNakFrame;
+using ::lorvant::testing::kSohReply;
 using ::lorvant::testing::LogCapture;
 using ::lorvant::testing::LogLine;
+using ::lorvant::testing::Operator;
 using ::lorvant::testing::ReplyBlocks;
 using ::lorvant::testing::ScriptedChannel;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-const Bytes kAck{0x06};
-const Bytes kNak{0x15};
-const Bytes kSoh{0x01};
-const Bytes kEot{0x04};
 constexpr uint16_t kUntouched = 0xEEEE;
-
-LogLine Detail(const std::string& message) {
-  return LogLine{kLogDetail, message};
-}
-LogLine Operator(const std::string& message) {
-  return LogLine{kLogOperator, message};
-}
 
 // A block with its BCC spoiled.
 Bytes Spoiled(Bytes block) {
@@ -118,7 +113,7 @@ TEST_F(ReadTest, BlockOfNineIsAcknowledgedOnceAndFillsNineWords) {
   ASSERT_EQ(blocks[1].size(), 7u);
   line.Then(blocks);
   EXPECT_EQ(ReadBlock(), 0);
-  EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x92, 0x8A, 0x89, 0x91, 0x05}, kAck));
+  EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x92, 0x8A, 0x89, 0x91, 0x05}, kAckFrame));
   EXPECT_TRUE(std::equal(wanted.begin(), wanted.end(), values.begin()));
   EXPECT_EQ(values[9], kUntouched);
   EXPECT_THAT(log.Lines(), IsEmpty());
@@ -146,7 +141,7 @@ TEST_P(BlockSizeTest, EveryBlockButTheLastIsAcknowledged) {
   EXPECT_EQ(frames[0].size(), 6u);
   EXPECT_EQ(frames[0][3], 0x80 | count);
   for (std::size_t i = 1; i < frames.size(); ++i) {
-    EXPECT_EQ(frames[i], kAck);
+    EXPECT_EQ(frames[i], kAckFrame);
   }
   EXPECT_TRUE(std::equal(wanted.begin(), wanted.end(), values.begin()));
   EXPECT_EQ(values[wanted.size()], kUntouched);
@@ -161,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BlockSizeTest,
 // ---- Failed attempts -------------------------------------------------------
 
 TEST_F(ReadTest, EotEndsTheTransactionAtOnce) {
-  line.Then(kEot);
+  line.Then(kEotReply);
   EXPECT_EQ(Read(), 1);
   EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}));
   EXPECT_THAT(log.Lines(),
@@ -176,7 +171,8 @@ TEST_F(ReadTest, ThreeBadBlocksSpendTheBudgetAndEachGetsItsNak) {
   const Bytes bad = Spoiled(Block({Element(5, 130)}, 0x03));
   line.Then({bad, bad, bad});
   EXPECT_EQ(Read(), 1);
-  EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}, kNak, kNak, kNak));
+  EXPECT_THAT(line.Frames(),
+              ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}, kNakFrame, kNakFrame, kNakFrame));
   const LogLine cc = Detail("MOKTA> CheckReply() CC error (85 <> 84)");
   EXPECT_THAT(
       log.Lines(),
@@ -196,7 +192,8 @@ TEST_F(ReadTest, ABlockThatFailsTwiceThenArrivesCompletesTheRead) {
   line.Then({blocks[0], Spoiled(blocks[1]), Spoiled(blocks[1]), blocks[1]});
   EXPECT_EQ(ReadBlock(), 0);
   const std::vector<Bytes> frames = line.Frames();
-  EXPECT_THAT(std::vector<Bytes>(frames.begin() + 1, frames.end()), ElementsAre(kAck, kNak, kNak));
+  EXPECT_THAT(std::vector<Bytes>(frames.begin() + 1, frames.end()),
+              ElementsAre(kAckFrame, kNakFrame, kNakFrame));
   EXPECT_TRUE(std::equal(wanted.begin(), wanted.end(), values.begin()));
   EXPECT_THAT(log.Lines(), Contains(Detail("MOKTA> DoRead() Receive(), Check() or Store() error 1 "
                                            "(gate 'G', retry 2)")));
@@ -214,7 +211,7 @@ TEST_F(ReadTest, TheBudgetServesTheWholeTransactionNotEachBlock) {
   EXPECT_EQ(ReadBlock(), 1);
   const std::vector<Bytes> frames = line.Frames();
   EXPECT_THAT(std::vector<Bytes>(frames.begin() + 1, frames.end()),
-              ElementsAre(kNak, kAck, kAck, kNak, kNak));
+              ElementsAre(kNakFrame, kAckFrame, kAckFrame, kNakFrame, kNakFrame));
   // What the good blocks brought stays.
   EXPECT_TRUE(std::equal(wanted.begin(), wanted.begin() + 16, values.begin()));
   EXPECT_EQ(values[16], kUntouched);
@@ -232,10 +229,11 @@ TEST_F(ReadTest, SohStartsTheReplyOverWithoutGivingTheAttemptBack) {
   const std::vector<Bytes> repeated = ReplyBlocks(0, again);
   // Block 0, SOH for block 1, block 0 anew, then block 1 twice bad: with the
   // SOH's attempt spent, the second bad block ends the read.
-  line.Then({blocks[0], kSoh, repeated[0], Spoiled(repeated[1]), Spoiled(repeated[1])});
+  line.Then({blocks[0], kSohReply, repeated[0], Spoiled(repeated[1]), Spoiled(repeated[1])});
   EXPECT_EQ(ReadBlock(), 1);
   const Bytes request{0x04, 0x81, 0x80, 0x90, 0x91, 0x05};
-  EXPECT_THAT(line.Frames(), ElementsAre(request, kAck, request, kAck, kNak, kNak));
+  EXPECT_THAT(line.Frames(),
+              ElementsAre(request, kAckFrame, request, kAckFrame, kNakFrame, kNakFrame));
   EXPECT_TRUE(std::equal(again.begin(), again.begin() + 8, values.begin()));  // stored anew
   EXPECT_EQ(values[8], kUntouched);
   // Half the gap before the read, the gap before each frame, and one more
@@ -249,7 +247,8 @@ TEST_F(ReadTest, SohStartsTheReplyOverWithoutGivingTheAttemptBack) {
 TEST_F(ReadTest, ASilentInstrumentIsAskedAgainWhateverTheBufferHeld) {
   line.channel.replyBuffer[0] = 0x04;  // left by an earlier reply that began with EOT
   EXPECT_EQ(Read(), 2);
-  EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}, kNak, kNak, kNak));
+  EXPECT_THAT(line.Frames(),
+              ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}, kNakFrame, kNakFrame, kNakFrame));
   EXPECT_THAT(
       log.Lines(),
       ElementsAre(
@@ -263,9 +262,9 @@ TEST_F(ReadTest, ASilentInstrumentIsAskedAgainWhateverTheBufferHeld) {
 }
 
 TEST_F(ReadTest, ALoneAckIsABadBlock) {
-  line.Then({kAck, Block({Element(5, 7)}, 0x03)});
+  line.Then({kAckFrame, Block({Element(5, 7)}, 0x03)});
   EXPECT_EQ(Read(), 0);
-  EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}, kNak));
+  EXPECT_THAT(line.Frames(), ElementsAre(Bytes{0x04, 0x81, 0x85, 0x84, 0x05}, kNakFrame));
   EXPECT_EQ(values[1], 7);
   EXPECT_THAT(log.Lines(),
               ElementsAre(Detail("MOKTA> CheckReply() CC error (80 <> 06)"),
@@ -386,7 +385,7 @@ TEST_F(ReadTest, AGapInALaterBlockIsRefusedUntilTheBudgetIsSpent) {
   EXPECT_EQ(ReadBlock(), 1);
   const std::vector<Bytes> frames = line.Frames();
   EXPECT_THAT(std::vector<Bytes>(frames.begin() + 1, frames.end()),
-              ElementsAre(kAck, kNak, kNak, kNak));
+              ElementsAre(kAckFrame, kNakFrame, kNakFrame, kNakFrame));
   EXPECT_TRUE(std::equal(wanted.begin(), wanted.begin() + 9, values.begin()));  // 18 in word 8
   EXPECT_EQ(values[9], kUntouched);
   EXPECT_THAT(log.Lines(), Contains(Detail("MOKTA> StoreData() Different PNO (20!=19)")));

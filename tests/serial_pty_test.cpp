@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -13,8 +12,6 @@
 
 #include <array>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,53 +19,20 @@
 #include "lorvant/records.h"
 #include "serial/serial.h"
 #include "support/log_capture.h"
-#include "support/temp_dir.h"
+#include "support/pty_channel.h"
 
 namespace lorvant {
 namespace {
 
-using ::lorvant::testing::LogCapture;
-using ::lorvant::testing::ScopedCurrentDir;
 using ::testing::Contains;
 using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kAlias = "COM42";
+constexpr const char* kAlias = ::lorvant::testing::kPtyPortName;
 
-class PtyChannel : public ::testing::Test {
+class PtyChannel : public ::lorvant::testing::PtyChannelTest {
  protected:
-  void SetUp() override {
-    std::array<char, 64> name{};
-    ASSERT_EQ(::openpty(&master_, &slave_, name.data(), nullptr, nullptr), 0);
-    // The driver opens the slave by name; this process's own descriptor of it
-    // is closed so that only the driver holds it.
-    ::close(slave_);
-    slave_ = -1;
-    ASSERT_EQ(::setenv("LORVANT_COM42", name.data(), 1), 0);
-  }
-
-  void TearDown() override {
-    VpiRequest end{&channel_, 12, 0, 0, nullptr};
-    VpiMain(&end);
-    ::unsetenv("LORVANT_COM42");
-    if (master_ >= 0) {
-      ::close(master_);
-    }
-  }
-
-  int32_t Call(uint32_t code, void* params = nullptr) {
-    VpiRequest request{&channel_, code, 0, 0, params};
-    return VpiMain(&request);
-  }
-
-  int32_t ColdStart(int32_t replyTimeout = 10) {
-    ColdStartRecord record{};
-    std::strncpy(record.portName, kAlias, sizeof(record.portName) - 1);
-    record.portInUse = 1;
-    record.replyTimeout = replyTimeout;
-    record.lineSettings = {9600, 8, 0, 2};
-    return Call(1, &record);
-  }
+  int32_t ColdStart(int32_t replyTimeout = 10) { return PtyChannelTest::ColdStart(replyTimeout); }
 
   void InstrumentSends(std::vector<uint8_t> bytes) const {
     ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -91,12 +55,6 @@ class PtyChannel : public ::testing::Test {
     }
     return bytes;
   }
-
-  ScopedCurrentDir dir_;
-  LogCapture log_;
-  ChannelContext channel_{};
-  int master_ = -1;
-  int slave_ = -1;
 };
 
 TEST_F(PtyChannel, ColdStartOpensTheTerminalWithTheDefaultSettings) {

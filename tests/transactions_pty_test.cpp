@@ -4,7 +4,6 @@
 // lower bounds are asserted.
 
 #include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -14,8 +13,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -30,14 +27,11 @@
 #include "address/parser.h"
 #include "host/dispatch.h"
 #include "lorvant/records.h"
-#include "support/log_capture.h"
-#include "support/temp_dir.h"
+#include "support/pty_channel.h"
 
 namespace lorvant {
 namespace {
 
-using ::lorvant::testing::LogCapture;
-using ::lorvant::testing::ScopedCurrentDir;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::Optional;
@@ -294,21 +288,14 @@ class ScriptedInstrument {
 
 constexpr int32_t kReplyTimeout = 50;  // 500 ms
 
-class TransactionsOverPty : public ::testing::Test {
+class TransactionsOverPty : public ::lorvant::testing::PtyChannelTest {
  protected:
   void SetUp() override {
-    std::array<char, 64> name{};
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master_, &slave, name.data(), nullptr, nullptr), 0);
-    ::close(slave);  // only the driver holds the slave
-    ASSERT_EQ(::setenv("LORVANT_COM42", name.data(), 1), 0);
-
-    ColdStartRecord record{};
-    std::strncpy(record.portName, "COM42", sizeof(record.portName) - 1);
-    record.portInUse = 1;
-    record.replyTimeout = kReplyTimeout;
-    record.lineSettings = {9600, 8, 0, 2};
-    ASSERT_EQ(Call(1, &record), 0);
+    PtyChannelTest::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
+    ASSERT_EQ(ColdStart(kReplyTimeout), 0);
     ASSERT_NE(channel_.portHandle, nullptr);
     ASSERT_EQ(channel_.ifg, 12);
     instrument_.Start(master_);
@@ -316,16 +303,7 @@ class TransactionsOverPty : public ::testing::Test {
 
   void TearDown() override {
     instrument_.Stop();
-    Call(12);  // CloseCom
-    ::unsetenv("LORVANT_COM42");
-    if (master_ >= 0) {
-      ::close(master_);
-    }
-  }
-
-  int32_t Call(uint32_t code, void* params = nullptr) {
-    VpiRequest request{&channel_, code, 0, 0, params};
-    return VpiMain(&request);
+    PtyChannelTest::TearDown();
   }
 
   // Function code 5 or 7 on a single gate, or 6 on a block; values is the
@@ -347,10 +325,6 @@ class TransactionsOverPty : public ::testing::Test {
   // What the driver logged, for failure messages.
   std::string Log() const { return ::testing::PrintToString(log_.Lines()); }
 
-  ScopedCurrentDir dir_;
-  LogCapture log_;
-  ChannelContext channel_{};
-  int master_ = -1;
   ScriptedInstrument instrument_;
 };
 

@@ -22,21 +22,18 @@ namespace {
 
 using ::lorvant::testing::Block;
 using ::lorvant::testing::Bytes;
+using ::lorvant::testing::Detail;
 using ::lorvant::testing::Element;
+using ::lorvant::testing::kAckFrame;
+using ::lorvant::testing::kNakFrame;
 using ::lorvant::testing::LogCapture;
 using ::lorvant::testing::LogLine;
 using ::lorvant::testing::ScriptedChannel;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-const Bytes kAck{0x06};
-const Bytes kNak{0x15};
 const Bytes kReadRequest{0x04, 0x81, 0x85, 0x84, 0x05};            // instrument 01, parameter 5
 const Bytes kReadReply{0x02, 0x85, 0x80, 0x81, 0x82, 0x03, 0x85};  // 130
-
-LogLine Detail(const std::string& message) {
-  return LogLine{kLogDetail, message};
-}
 
 class WriteTest : public ::testing::Test {
  protected:
@@ -71,7 +68,7 @@ class WriteTest : public ::testing::Test {
 };
 
 TEST_F(WriteTest, WholeValueIsReadModifiedAndWritten) {
-  line.Then({kReadReply, kAck});
+  line.Then({kReadReply, kAckFrame});
   EXPECT_EQ(Write(300), 0);
   EXPECT_THAT(line.Frames(), ElementsAre(kReadRequest, Bytes{0x04, 0x81, 0x81, 0x02, 0x85, 0x80,
                                                              0x82, 0xAC, 0x03, 0xA8}));
@@ -98,7 +95,7 @@ TEST_P(MergeTest, OnlyWhatTheGateOwnsChanges) {
   gate.address.format = c.format;
   gate.address.bitNumber = c.bitNumber;
   const Bytes element{0x85, c.read[0], c.read[1], c.read[2]};
-  line.Then({Block({element}, 0x03), kAck});
+  line.Then({Block({element}, 0x03), kAckFrame});
   EXPECT_EQ(Write(c.value), 0);
   const std::vector<Bytes> frames = line.Frames();
   ASSERT_EQ(frames.size(), 2u);
@@ -135,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WriteTest, AFormatCodeAboveFourIsRefusedAfterTheRead) {
   gate.address.format = kFormatCode;
-  line.Then({kReadReply, kAck});
+  line.Then({kReadReply, kAckFrame});
   EXPECT_EQ(Write(5), 1);
   EXPECT_THAT(line.Frames(), ElementsAre(kReadRequest));
   EXPECT_THAT(log.Lines(), ElementsAre(Detail("MOKTA> BuildWrite() Illegal format 5"),
@@ -144,14 +141,14 @@ TEST_F(WriteTest, AFormatCodeAboveFourIsRefusedAfterTheRead) {
 
 TEST_F(WriteTest, AFormatCodeIsShownAsAnUnsignedNumber) {
   gate.address.format = kFormatCode;
-  line.Then({kReadReply, kAck});
+  line.Then({kReadReply, kAckFrame});
   EXPECT_EQ(Write(0xFFFF), 1);
   EXPECT_EQ(log.Lines().front(), Detail("MOKTA> BuildWrite() Illegal format 65535"));
 }
 
 TEST_F(WriteTest, ABitGateLeavesTheWholeValueReadInItsWord) {
   gate.address.bitNumber = 3;
-  line.Then({kReadReply, kAck});
+  line.Then({kReadReply, kAckFrame});
   EXPECT_EQ(Write(1), 0);
   EXPECT_EQ(values[1], 130);
 }
@@ -185,14 +182,14 @@ TEST_P(AttemptTest, TheSameFrameGoesOutUntilAckOrThreeAttempts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, AttemptTest,
-    ::testing::Values(AttemptCase{"AckAtOnce", {kAck}, 0, {}},
+    ::testing::Values(AttemptCase{"AckAtOnce", {kAckFrame}, 0, {}},
                       AttemptCase{"NakThenAck",
-                                  {kNak, kAck},
+                                  {kNakFrame, kAckFrame},
                                   0,
                                   {Detail("MOKTA> Receive() Reply with NAK"),
                                    Detail("MOKTA> DoWrite() Read reply error retry 1")}},
                       AttemptCase{"NakThreeTimes",
-                                  {kNak, kNak, kNak},
+                                  {kNakFrame, kNakFrame, kNakFrame},
                                   1,
                                   {Detail("MOKTA> Receive() Reply with NAK"),
                                    Detail("MOKTA> DoWrite() Read reply error retry 1"),
@@ -212,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    Detail("MOKTA> DoWrite() Read reply error retry 3"),
                                    Detail("MOKTA> SingleWrite() , ret val is 2 for gate 'W'")}},
                       AttemptCase{"LongReplyThenAck",
-                                  {{0x02, 0x85, 0x00, 0x99}, kAck},
+                                  {{0x02, 0x85, 0x00, 0x99}, kAckFrame},
                                   0,
                                   {Detail("MOKTA> DoWrite() Read wrong length reply retry 1")}},
                       AttemptCase{"LongReplies",
@@ -225,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(WriteTest, AFrameThatDoesNotGoOutIsAFailedAttempt) {
-  line.Then({kReadReply, kAck});
+  line.Then({kReadReply, kAckFrame});
   line.fake.FailCall("WriteFile", 2);  // the first write frame
   EXPECT_EQ(Write(300), 0);
   EXPECT_THAT(log.Lines(), ElementsAre(Detail("MOKTA> Send() Unable to send message."),

@@ -57,29 +57,24 @@ bool ReadByte(HANDLE port, std::span<uint8_t> buffer, std::size_t index) {
 }
 
 // Reads the rest of a block whose STX stands in buffer[0]: byte by byte until
-// endCharacter, then its BCC.
+// endCharacter, then its BCC. Every byte read needs a place in the buffer; a
+// block that does not fit is refused once the buffer is full.
 int ReceiveBlock(std::span<uint8_t> buffer, uint16_t* length, HANDLE port, uint8_t endCharacter) {
-  std::size_t last = 0;  // the place of the last byte stored
-  while (buffer[last] != endCharacter) {
-    // A block that does not fit the buffer is refused once the buffer is full.
-    if (last + 1 >= buffer.size() || !ReadByte(port, buffer, last + 1)) {
-      err(kLogDetail, "MOKTA> Receive() Reply not ended with %02x",
-          static_cast<unsigned>(endCharacter));
-      return kLinkRefused;
+  for (std::size_t last = 0; last + 1 < buffer.size(); ++last) {  // last: the last byte stored
+    if (buffer[last] == endCharacter) {
+      // The BCC position counts even when its byte does not come: the
+      // caller's check of the BCC then finds what the position holds.
+      ReadByte(port, buffer, last + 1);
+      *length = static_cast<uint16_t>(last + 2);
+      return kLinkOk;
     }
-    ++last;
+    if (!ReadByte(port, buffer, last + 1)) {
+      break;
+    }
   }
-  // The end character needs the room of its BCC after it.
-  if (last + 1 >= buffer.size()) {
-    err(kLogDetail, "MOKTA> Receive() Reply not ended with %02x",
-        static_cast<unsigned>(endCharacter));
-    return kLinkRefused;
-  }
-  // The BCC position counts even when its byte does not come: the caller's
-  // check of the BCC then finds what the position holds.
-  ReadByte(port, buffer, last + 1);
-  *length = static_cast<uint16_t>(last + 2);
-  return kLinkOk;
+  err(kLogDetail, "MOKTA> Receive() Reply not ended with %02x",
+      static_cast<unsigned>(endCharacter));
+  return kLinkRefused;
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <kyrpro/kyrpro.h>
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lorvant::testing {
@@ -19,6 +21,14 @@ struct LogLine {
     return out << "[" << line.level << "] " << line.message;
   }
 };
+
+// Lines at the two levels protocol messages use.
+inline LogLine Detail(std::string message) {
+  return LogLine{KYRPRO_LEVEL_DETAIL, std::move(message)};
+}
+inline LogLine Operator(std::string message) {
+  return LogLine{KYRPRO_LEVEL_OPERATOR, std::move(message)};
+}
 
 // Installs a sink into the runtime library for its lifetime and collects
 // every line logged meanwhile.

@@ -18,6 +18,12 @@ namespace lorvant::testing {
 
 using Bytes = std::vector<uint8_t>;
 
+// One-byte frames and replies.
+inline const Bytes kAckFrame{0x06};
+inline const Bytes kNakFrame{0x15};
+inline const Bytes kSohReply{0x01};
+inline const Bytes kEotReply{0x04};
+
 // The block check character: XOR of the range, bit 7 set.
 uint8_t Bcc(std::span<const uint8_t> range);
 
