@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the project:
 # compilers (native, clang for the fuzzers, mingw-w64 for the 32-bit Windows
-# DLLs), CMake and Ninja, GoogleTest, CLI11, Python for the ctypes host test,
+# DLLs), CMake and Ninja, GoogleTest, CLI11 and toml++ (the tools' command lines and files), Python for the ctypes host test,
 # and the formatting and lint tools. Installs nothing that is already there.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  libgtest-dev libgmock-dev libcli11-dev
+  libgtest-dev libgmock-dev libcli11-dev libtomlplusplus-dev
   python3 binutils
 )
 

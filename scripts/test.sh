@@ -21,12 +21,12 @@ cmake --build --preset default
 ctest --preset default
 
 step "lint"
-# The Linux sources of the driver, the runtime stand-in and the host tool (the
+# The Linux sources of the driver, the runtime stand-in and the tools (the
 # Windows-only files are not in the Linux build's compilation database).
 lint_log=$(mktemp)
 # shellcheck disable=SC2046
 if ! clang-tidy -p build/default --quiet \
-  $(echo "$sources" | grep -E '^(driver|kyrpro|hosttool)/.*\.cpp$' | grep -v -E '_win32|/platform/windows/') >"$lint_log" 2>&1; then
+  $(echo "$sources" | grep -E '^(driver|kyrpro|wire|simulator|hosttool)/.*\.cpp$' | grep -v -E '_win32|/platform/windows/') >"$lint_log" 2>&1; then
   grep -v 'warnings generated' "$lint_log"
   rm -f "$lint_log"
   exit 1
