@@ -2,6 +2,8 @@
 
 #include "serial/syscalls.h"
 
+#include "serial/trace.h"
+
 namespace lorvant::serial {
 namespace {
 
@@ -10,7 +12,12 @@ const Syscalls* current = nullptr;
 }  // namespace
 
 const Syscalls& Sys() {
-  return current != nullptr ? *current : PlatformSyscalls();
+  if (current != nullptr) {
+    return *current;
+  }
+  // Chosen once, at the first call: the platform's table, traced on request.
+  static const Syscalls& initial = InitialSyscalls();
+  return initial;
 }
 
 void SetSyscalls(const Syscalls* table) {
