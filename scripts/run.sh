@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds the driver and its host tool, then lets the host tool
-# load the driver and check a set of gate addresses, as the host does before
-# it polls. Extra arguments go to the host tool instead of the sample.
+# The main job: builds the driver, the simulator and the host tool, then runs
+# the demonstration: the simulator answers on a pseudo-terminal as a plant of
+# two instruments, and the host tool polls it through the driver, as the real
+# host would poll a plant. On a terminal the table is redrawn live until
+# Ctrl-C; elsewhere 20 rounds are printed line by line. Extra arguments go to
+# the host tool instead, for example: scripts/run.sh decode 04 81 85 84 05
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,5 +15,7 @@ cmake --build --preset default >/dev/null
 if [ $# -gt 0 ]; then
   exec build/default/bin/mokta "$@"
 fi
-# The sample holds refused addresses on purpose: exit code 3 is its expected end.
-build/default/bin/mokta check 0A001 0a0017 0A001. 0A001.* IFG 9A001 0A128 0A01 || [ $? -eq 3 ]
+if [ -t 1 ]; then
+  exec build/default/bin/mokta demo
+fi
+exec build/default/bin/mokta demo --rounds 20
