@@ -131,8 +131,9 @@ int Run(int argc, char** argv) {
   poll->add_option("-c,--rounds", pollOptions.rounds,
                    "stop after this many rounds (default: Ctrl-C)")
       ->check(CLI::Range(0L, 1000000000L));
-  poll->add_flag("--live,!--no-live", pollOptions.live,
-                 "redraw a live table (default: when the output is a terminal and a table)");
+  auto* pollLive =
+      poll->add_flag("--live,!--no-live", pollOptions.live,
+                     "redraw a live table (default: when the output is a terminal and a table)");
   AddLineOptions(poll, pollOptions.line);
 
   auto* decode =
@@ -150,8 +151,8 @@ int Run(int argc, char** argv) {
   demo->add_option("-c,--rounds", demoOptions.rounds,
                    "stop after this many rounds (default: Ctrl-C)")
       ->check(CLI::Range(0L, 1000000000L));
-  demo->add_flag("--live,!--no-live", demoOptions.live,
-                 "redraw a live table (default: on a terminal)");
+  auto* demoLive = demo->add_flag("--live,!--no-live", demoOptions.live,
+                                  "redraw a live table (default: on a terminal)");
   demo->add_option("--sim-trace", demoOptions.simTraceFile,
                    "the simulator's decoded frame trace, to this file");
 
@@ -160,6 +161,13 @@ int Run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
     return status == 0 ? kExitOk : kExitUsage;
+  }
+  // Without either flag, the output decides.
+  if (pollLive->count() == 0) {
+    pollOptions.live.reset();
+  }
+  if (demoLive->count() == 0) {
+    demoOptions.live.reset();
   }
   for (const int level : logLevels) {
     global.shownLevels |= level;
