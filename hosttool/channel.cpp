@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "exit_codes.h"
@@ -68,6 +70,24 @@ std::string DevicePath(const std::string& port) {
     return "/dev/ttyS" + std::to_string(std::stoi(port.substr(3)) - 1);
   }
   return port;
+}
+
+// What went wrong in the request just made: the driver's last line that
+// names a cause. Passed over are the lines that only count attempts or repeat
+// the result, and the RTS failures of a port without modem lines (a
+// pseudo-terminal), which do not stop a transaction.
+std::string Cause() {
+  constexpr std::array<std::string_view, 3> kNotCauses{
+      "ret val is", "Receive(), Check() or Store() error", "EscapeCommFunction() failed"};
+  const std::vector<std::string>& lines = MessageLog::Lines();
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+    if (std::none_of(kNotCauses.begin(), kNotCauses.end(), [&](std::string_view text) {
+          return line->find(text) != std::string::npos;
+        })) {
+      return *line;
+    }
+  }
+  return MessageLog::Last();
 }
 
 }  // namespace
@@ -160,8 +180,9 @@ Outcome HostChannel::Transact(uint32_t functionCode, const Gate& gate,
   outcome.latencyMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (outcome.result != 0) {
-    outcome.message = MessageLog::Last();
     outcome.noParameter = MessageLog::Saw(kNoParameterLine);
+    outcome.message =
+        outcome.noParameter ? "no such parameter: the instrument answered EOT" : Cause();
   }
   if (gate.count == 0) {
     outcome.values.assign(1, buffer[1]);  // a single gate's value is the second word
