@@ -12,9 +12,9 @@
 
 #include "exit_codes.h"
 #include "messages.h"
+#include "mokta/wire.h"
 #include "poll.h"
 #include "stats.h"
-#include "mokta/wire.h"
 #include "wire_trace.h"
 
 namespace mokta {
@@ -148,12 +148,13 @@ int Info(const DriverLibrary& driver, OutputFormat format) {
   report.Add({Text("stopBits"), Number(static_cast<long long>(line.stopBits))});
   report.Add({Text("parity"), Number(static_cast<long long>(line.parity))});
   report.Add({Text("trailingValue"), Number(static_cast<long long>(record.trailingValue))});
-  report.Add({Text("banner"), Text(BannerText(record.banner))});
+  // The banner starts with a backspace and a line end of its own.
+  std::string banner = BannerText(record.banner);
+  banner.erase(0, banner.find_first_not_of('\n'));
   if (format == OutputFormat::kTable) {
-    std::printf("%s\n\n", BannerText(record.banner).c_str());
-    Report fields({"field", "value"});
-    report.Print(format, stdout);
-    return kExitOk;
+    std::printf("%s\n\n", banner.c_str());
+  } else {
+    report.Add({Text("banner"), Text(banner)});
   }
   report.Print(format, stdout);
   return kExitOk;

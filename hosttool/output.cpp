@@ -42,6 +42,10 @@ std::string JsonString(const std::string& text) {
     if (c == '"' || c == '\\') {
       quoted += '\\';
       quoted += c;
+    } else if (c == '\n') {
+      quoted += "\\n";
+    } else if (c == '\t') {
+      quoted += "\\t";
     } else if (byte < 0x20) {
       std::vector<char> escape(8);
       std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);

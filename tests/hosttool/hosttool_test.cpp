@@ -68,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"a,b", "\"a,b\"", "\"a,b\""},
                       EscapeCase{"say \"hi\"", "\"say \"\"hi\"\"\"", "\"say \\\"hi\\\"\""},
                       EscapeCase{"back\\slash", "back\\slash", "\"back\\\\slash\""},
-                      EscapeCase{"two\nlines", "\"two\nlines\"", "\"two\\u000alines\""},
+                      EscapeCase{"two\nlines", "\"two\nlines\"", "\"two\\nlines\""},
+                      EscapeCase{"bell\a", "bell\a", "\"bell\\u0007\""},
                       EscapeCase{"", "", "\"\""}));
 
 TEST(ReportTest, JsonKeepsNumbersBareAndEmptyNumbersAsStrings) {
