@@ -131,6 +131,7 @@ void Report::Print(OutputFormat format, std::FILE* out) const {
       }
       text += cell;
     }
+    text.erase(text.find_last_not_of(' ') + 1);
     std::fprintf(out, "%s\n", text.c_str());
   };
   line(columns_);
