@@ -216,6 +216,28 @@ class FaultTest(unittest.TestCase):
                         # previous contents, 0 for a fresh read.
                         self.assertIn(row["value"], (truth(row["pno"])[0], 0), row)
 
+    def test_faults_on_a_writes_answer(self):
+        # Answer 1 is the block of the write's read, answers 2 and on the answers
+        # to the write frame. A fault only changes what goes out: the
+        # instrument has stored the value even when its ACK was lost.
+        folder = tempfile.mkdtemp(prefix="mokta-e2e-")
+        plant = os.path.join(folder, "plant.toml")
+        write_plant(plant)
+        cases = [("2:nak", EXIT_OK), ("2:silence", EXIT_OK), ("2:eot", EXIT_OK),
+                 ("2:nak,3:nak,4:nak", EXIT_PROTOCOL), ("2:silence,3:silence,4:silence", EXIT_NO_REPLY),
+                 ("1:eot", EXIT_NO_PARAMETER)]
+        for script, code in cases:
+            with self.subTest(script=script):
+                sim = Simulator(folder, "line-w", "--plant", plant, "--fault-script", script)
+                try:
+                    result = mokta("--format", "json", "write", sim.link, "01020=4321", "--timeout", "100")
+                    back = mokta("--format", "json", "read", sim.link, "01020")
+                finally:
+                    sim.stop()
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                written = code != EXIT_NO_PARAMETER
+                self.assertEqual(rows(back)[0]["value"], 4321 if written else truth(20)[0])
+
     def test_random_faults_never_give_a_wrong_value(self):
         folder = tempfile.mkdtemp(prefix="mokta-e2e-")
         plant = os.path.join(folder, "plant.toml")
