@@ -72,29 +72,27 @@ std::vector<Bytes> FullBlocks(int pno, int count) {
 
 class SimEngine : public ::testing::Test {
  protected:
-  explicit SimEngine(FaultOptions faults = {}) : engine_(TestPlant(), std::move(faults)) {}
+  explicit SimEngine(FaultOptions faults = {}) : engine(TestPlant(), std::move(faults)) {}
 
   // The bytes the engine answers with; each call one millisecond later.
   Bytes Send(const Bytes& bytes) {
-    now_ += Seconds(0.001);
-    Output out = engine_.Receive(bytes, now_);
-    events_.insert(events_.end(), out.events.begin(), out.events.end());
+    lineTime += Seconds(0.001);
+    Output out = engine.Receive(bytes, lineTime);
+    events.insert(events.end(), out.events.begin(), out.events.end());
     return out.bytes;
   }
 
   // The note of the last event sent.
   std::string LastTxNote() const {
-    for (auto event = events_.rbegin(); event != events_.rend(); ++event) {
-      if (event->direction == Direction::Tx) {
-        return event->note;
-      }
-    }
-    return "(none)";
+    const auto sent = std::find_if(events.rbegin(), events.rend(), [](const TraceEvent& event) {
+      return event.direction == Direction::Tx;
+    });
+    return sent == events.rend() ? "(none)" : sent->note;
   }
 
-  Engine engine_;
-  Seconds now_{};
-  std::vector<TraceEvent> events_;
+  Engine engine;
+  Seconds lineTime{};
+  std::vector<TraceEvent> events;
 };
 
 TEST_F(SimEngine, ReadsBlockByBlockWithAckAndNak) {
@@ -115,7 +113,7 @@ TEST_F(SimEngine, ReadsBlockByBlockWithAckAndNak) {
     EXPECT_THAT(Send({kAck}), IsEmpty());
     EXPECT_THAT(Send({kNak}), IsEmpty());
   }
-  EXPECT_EQ(engine_.GetCounters().requests, 4U);
+  EXPECT_EQ(engine.GetCounters().requests, 4U);
 }
 
 TEST_F(SimEngine, ANakAfterTheLastBlockRepeatsIt) {
@@ -148,7 +146,7 @@ TEST_F(SimEngine, AParameterThatDoesNotExistIsAnsweredWithEotAlone) {
     EXPECT_THAT(Send(c.request), ElementsAre(kEot)) << c.what;
     EXPECT_THAT(Send({kNak}), IsEmpty()) << c.what << ": no reply to repeat";
   }
-  EXPECT_EQ(engine_.GetCounters().refusals, cases.size());
+  EXPECT_EQ(engine.GetCounters().refusals, cases.size());
 }
 
 TEST_F(SimEngine, EachInstrumentAnswersOnlyToItsOwnAddress) {
@@ -159,14 +157,14 @@ TEST_F(SimEngine, EachInstrumentAnswersOnlyToItsOwnAddress) {
   EXPECT_THAT(Send(wire::WriteFrame(0x05, wire::Element{5, 1, 1})), IsEmpty());
   // Id 0x81 is on the line as 0x81, the address byte of instrument 0x01.
   EXPECT_EQ(Send(wire::ReadRequest(0x81, 5, 1)), FullBlocks(5, 1)[0]);
-  EXPECT_EQ(engine_.GetCounters().ignored, 2U);
+  EXPECT_EQ(engine.GetCounters().ignored, 2U);
 }
 
 TEST_F(SimEngine, ARequestWithAWrongBccGetsNoAnswer) {
   Bytes request = wire::ReadRequest(kFull, 5, 1);
   request[3] ^= 0x01;
   EXPECT_THAT(Send(request), IsEmpty());
-  EXPECT_EQ(engine_.GetCounters().requests, 0U);
+  EXPECT_EQ(engine.GetCounters().requests, 0U);
 }
 
 TEST_F(SimEngine, BytesOutsideAFrameAreIgnored) {
@@ -182,7 +180,7 @@ TEST_F(SimEngine, ANewEotAbandonsTheReplyInProgress) {
   EXPECT_THAT(Send({kAck}), IsEmpty());
 
   EXPECT_EQ(Send(wire::ReadRequest(kFull, 0, 9)), FullBlocks(0, 9)[0]);
-  Output out = engine_.Receive(Bytes{kEot}, now_);
+  Output out = engine.Receive(Bytes{kEot}, lineTime);
   EXPECT_TRUE(out.newFrame);
   EXPECT_THAT(Send({kAck}), IsEmpty()) << "an EOT alone abandons too";
 
@@ -197,13 +195,13 @@ TEST_F(SimEngine, ANewEotAbandonsTheReplyInProgress) {
 TEST_F(SimEngine, AGoodWriteIsStoredAndAcknowledged) {
   EXPECT_THAT(Send(wire::WriteFrame(kSparse, wire::Element{5, 300, wire::FormatFieldOf(3)})),
               ElementsAre(kAck));
-  const std::optional<Parameter> stored = engine_.Get(kSparse, 5);
+  const std::optional<Parameter> stored = engine.Get(kSparse, 5);
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->value, 300);
   EXPECT_EQ(stored->formatCode, 3);
   const std::array after{wire::Element{5, 300, wire::FormatFieldOf(3)}};
   EXPECT_EQ(Send(wire::ReadRequest(kSparse, 5, 1)), wire::ReplyBlock(after, true));
-  EXPECT_EQ(engine_.GetCounters().writesAccepted, 1U);
+  EXPECT_EQ(engine.GetCounters().writesAccepted, 1U);
 }
 
 TEST_F(SimEngine, ABadWriteIsRefusedWithNakAndStoresNothing) {
@@ -236,19 +234,19 @@ TEST_F(SimEngine, ABadWriteIsRefusedWithNakAndStoresNothing) {
     EXPECT_THAT(Send(c.frame), ElementsAre(kNak));
     EXPECT_THAT(LastTxNote(), HasSubstr(c.reason));
   }
-  EXPECT_EQ(engine_.Get(kSparse, 5)->value, kSparseValue);
-  EXPECT_EQ(engine_.Get(kSparse, 7)->value, 7);
-  EXPECT_EQ(engine_.GetCounters().writesRefused, cases.size());
+  EXPECT_EQ(engine.Get(kSparse, 5)->value, kSparseValue);
+  EXPECT_EQ(engine.Get(kSparse, 7)->value, 7);
+  EXPECT_EQ(engine.GetCounters().writesRefused, cases.size());
 }
 
 TEST_F(SimEngine, SetReachesReadOnlyParametersAndRefusesMissingOnes) {
-  EXPECT_TRUE(engine_.Set(kSparse, 7, 70, 4));
-  EXPECT_EQ(engine_.Get(kSparse, 7)->value, 70);
-  EXPECT_EQ(engine_.Get(kSparse, 7)->formatCode, 4);
-  EXPECT_FALSE(engine_.Set(kSparse, 8, 1));
-  EXPECT_FALSE(engine_.Set(0x44, 0, 1));
-  EXPECT_FALSE(engine_.Set(kSparse, 5, 1, 5));
-  EXPECT_EQ(engine_.Get(0x92, 5), std::nullopt) << "0x92 is not 0x12 although it shares the byte";
+  EXPECT_TRUE(engine.Set(kSparse, 7, 70, 4));
+  EXPECT_EQ(engine.Get(kSparse, 7)->value, 70);
+  EXPECT_EQ(engine.Get(kSparse, 7)->formatCode, 4);
+  EXPECT_FALSE(engine.Set(kSparse, 8, 1));
+  EXPECT_FALSE(engine.Set(0x44, 0, 1));
+  EXPECT_FALSE(engine.Set(kSparse, 5, 1, 5));
+  EXPECT_EQ(engine.Get(0x92, 5), std::nullopt) << "0x92 is not 0x12 although it shares the byte";
 }
 
 // --- drift ---

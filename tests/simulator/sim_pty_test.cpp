@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -15,6 +14,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -100,34 +100,34 @@ class SimPty : public ::testing::Test {
  protected:
   void Start(SimulatorOptions options = {}) {
     options.trace = [this](const std::string& line) {
-      const std::scoped_lock lock(mutex_);
-      trace_.push_back(line);
+      const std::scoped_lock lock(mutex);
+      traceLines.push_back(line);
     };
-    simulator_.emplace(DefaultPlant(), options);
-    simulator_->OpenPty(link_);
-    thread_ = std::jthread([this](const std::stop_token& stop) { simulator_->Run(stop); });
+    simulator.emplace(DefaultPlant(), options);
+    simulator->OpenPty(link);
+    thread = std::jthread([this](const std::stop_token& stop) { simulator->Run(stop); });
   }
 
   void TearDown() override {
-    thread_ = {};
-    simulator_.reset();
+    thread = {};
+    simulator.reset();
   }
 
   std::vector<std::string> Trace() const {
-    const std::scoped_lock lock(mutex_);
-    return trace_;
+    const std::scoped_lock lock(mutex);
+    return traceLines;
   }
 
-  std::filesystem::path link_ = TempPath("link");
-  std::optional<Simulator> simulator_;
-  std::jthread thread_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> trace_;
+  std::filesystem::path link = TempPath("link");
+  std::optional<Simulator> simulator;
+  std::jthread thread;
+  mutable std::mutex mutex;
+  std::vector<std::string> traceLines;
 };
 
 TEST_F(SimPty, AnswersAReadNoSoonerThanTheLineCarriesIt) {
   Start();
-  const Port port(link_.string());
+  const Port port(link.string());
   ASSERT_TRUE(port.Open());
   const Bytes reply = SetpointReply();
   const Clock::time_point sent = Clock::now();
@@ -145,12 +145,12 @@ TEST_F(SimPty, ThePortMayBeClosedAndOpenedAgain) {
   options.timing = false;
   Start(options);
   for (int round = 0; round < 3; ++round) {
-    const Port port(simulator_->PortPath());
+    const Port port(simulator->PortPath());
     ASSERT_TRUE(port.Open()) << "round " << round;
     port.Write(wire::ReadRequest(0x01, 1, 1));
     EXPECT_EQ(port.Read(SetpointReply().size()), SetpointReply()) << "round " << round;
   }
-  EXPECT_TRUE(simulator_->Failure().empty()) << simulator_->Failure();
+  EXPECT_TRUE(simulator->Failure().empty()) << simulator->Failure();
 }
 
 TEST_F(SimPty, TracesEachFrameAndCountsIt) {
@@ -158,7 +158,7 @@ TEST_F(SimPty, TracesEachFrameAndCountsIt) {
   options.timing = false;
   options.faults.script = {{1, FaultKind::Bcc}};
   Start(options);
-  const Port port(simulator_->PortPath());
+  const Port port(simulator->PortPath());
   port.Write(wire::ReadRequest(0x01, 1, 1));
   EXPECT_EQ(port.Read(SetpointReply().size()).size(), SetpointReply().size());
   port.Write({wire::kNak});
@@ -174,18 +174,18 @@ TEST_F(SimPty, TracesEachFrameAndCountsIt) {
   EXPECT_THAT(trace[1], HasSubstr("wrong, expected A8 [fault: bcc]"));
   EXPECT_THAT(trace[2], HasSubstr(" rx 15  NAK"));
   EXPECT_THAT(trace[3], HasSubstr("BCC A8 ok"));
-  const Counters counters = simulator_->GetEngine().GetCounters();
+  const Counters counters = simulator->GetEngine().GetCounters();
   EXPECT_EQ(counters.requests, 1U);
   EXPECT_EQ(counters.replyBlocks, 2U);
   EXPECT_EQ(counters.faults, 1U);
 }
 
 TEST_F(SimPty, TheLinkGoesWithTheSimulatorAndAStaleOneIsReplaced) {
-  std::filesystem::create_symlink("/nonexistent", link_);
+  std::filesystem::create_symlink("/nonexistent", link);
   Start();
-  EXPECT_EQ(std::filesystem::read_symlink(link_), simulator_->PortPath());
+  EXPECT_EQ(std::filesystem::read_symlink(link), simulator->PortPath());
   TearDown();
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_)));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 TEST(SimDevice, AMissingDeviceIsSaidToBeMissing) {
@@ -194,7 +194,7 @@ TEST(SimDevice, AMissingDeviceIsSaidToBeMissing) {
     simulator.OpenDevice("/dev/nonexistent-tty");
     FAIL() << "opened";
   } catch (const LineError& error) {
-    EXPECT_EQ(error.reason(), LineError::Reason::NotFound);
+    EXPECT_EQ(error.Cause(), LineError::Reason::NotFound);
     EXPECT_THAT(error.what(), HasSubstr("/dev/nonexistent-tty"));
   }
 }
@@ -218,6 +218,7 @@ class Program {
     std::vector<std::string> argv{MOKTA_SIM_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
+    pointers.reserve(argv.size() + 1);
     for (std::string& arg : argv) {
       pointers.push_back(arg.data());
     }
