@@ -26,6 +26,15 @@ std::string HexByte(uint8_t byte) {
   return {text.data(), 2};
 }
 
+void Received(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note) {
+  out.events.push_back(TraceEvent{now, Direction::Rx, std::move(bytes), std::move(note)});
+}
+
+void Sent(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note) {
+  out.bytes.insert(out.bytes.end(), bytes.begin(), bytes.end());
+  out.events.push_back(TraceEvent{now, Direction::Tx, std::move(bytes), std::move(note)});
+}
+
 }  // namespace
 
 std::string FormatTrace(const TraceEvent& event) {
@@ -122,15 +131,6 @@ void Engine::FlushStray(Seconds now, Output& out) {
     ++counters_.ignored;
     Received(now, out, std::exchange(stray_, {}), "ignored: outside a frame");
   }
-}
-
-void Engine::Received(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note) {
-  out.events.push_back(TraceEvent{now, Direction::Rx, std::move(bytes), std::move(note)});
-}
-
-void Engine::Sent(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note) {
-  out.bytes.insert(out.bytes.end(), bytes.begin(), bytes.end());
-  out.events.push_back(TraceEvent{now, Direction::Tx, std::move(bytes), std::move(note)});
 }
 
 // EOT, id, pno, [count], BCC, ENQ

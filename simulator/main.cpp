@@ -49,9 +49,7 @@ int Usage(const std::string& message) {
   return kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   CLI::App app{"mokta-sim: simulated instruments on a serial line"};
   std::string plantFile;
   bool pty = false;
@@ -190,4 +188,15 @@ int main(int argc, char** argv) {
   PrintCounters(simulator->GetEngine().GetCounters());
   simulator.reset();  // removes the link
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "mokta-sim: %s\n", error.what());
+    return kExitFailed;
+  }
 }

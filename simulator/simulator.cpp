@@ -369,7 +369,9 @@ void Simulator::Run(const std::stop_token& stop) {
           pending.push_back(PendingEvent{first, std::move(event)});
         }
         if (idle && (!queue.empty() || !pending.empty())) {
-          sendAt = options_.timing ? now + options_.turnaround : now;
+          // Each character is handed over when the line would have carried
+          // it whole, stop bits included.
+          sendAt = options_.timing ? now + options_.turnaround + characterTime : now;
         }
       }
     }

@@ -96,8 +96,6 @@ class Engine {
 
   void Take(uint8_t byte, Seconds now, Output& out);
   void FlushStray(Seconds now, Output& out);
-  void Received(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note);
-  void Sent(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note);
   void AnswerRead(Seconds now, Output& out);
   void AnswerWrite(Seconds now, Output& out);
   void ReplyControl(uint8_t byte, Seconds now, Output& out);

@@ -52,7 +52,8 @@ class FaultPlan {
 
  private:
   FaultOptions options_;
-  std::mt19937 random_{1};
+  // Seeded from the options: the same seed must give the same faults.
+  std::mt19937 random_{1};  // NOLINT(cert-msc32-c,cert-msc51-cpp)
   uint64_t answers_ = 0;
 };
 

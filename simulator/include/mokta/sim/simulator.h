@@ -53,7 +53,7 @@ class LineError : public std::runtime_error {
   enum class Reason { NotFound, Busy, Other };
   LineError(Reason reason, const std::string& message)
       : std::runtime_error(message), reason_(reason) {}
-  Reason reason() const { return reason_; }
+  Reason Cause() const { return reason_; }
 
  private:
   Reason reason_;
