@@ -80,12 +80,13 @@ std::string Cause() {
   constexpr std::array<std::string_view, 3> kNotCauses{
       "ret val is", "Receive(), Check() or Store() error", "EscapeCommFunction() failed"};
   const std::vector<std::string>& lines = MessageLog::Lines();
-  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-    if (std::none_of(kNotCauses.begin(), kNotCauses.end(), [&](std::string_view text) {
-          return line->find(text) != std::string::npos;
-        })) {
-      return *line;
-    }
+  const auto cause = std::find_if(lines.rbegin(), lines.rend(), [&](const std::string& line) {
+    return std::none_of(kNotCauses.begin(), kNotCauses.end(), [&](std::string_view text) {
+      return line.find(text) != std::string::npos;
+    });
+  });
+  if (cause != lines.rend()) {
+    return *cause;
   }
   return MessageLog::Last();
 }

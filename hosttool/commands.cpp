@@ -118,8 +118,24 @@ std::optional<uint16_t> ParseValue(std::string_view text) {
   return static_cast<uint16_t>(value);
 }
 
-double FirstOrNone(const std::vector<double>& samples) {
-  return samples.empty() ? -1 : samples.front();
+// Counts a transaction and its figures; returns its turnaround in
+// milliseconds, or -1 when none was measured.
+double Count(const Outcome& outcome, const HostChannel& channel, WireTrace* trace,
+             Counters& counters) {
+  double turnaround = -1;
+  if (trace != nullptr) {
+    const std::vector<double> measured = trace->Collect(channel.PortHandle());
+    if (!measured.empty()) {
+      turnaround = measured.front();
+      counters.turnaroundMs.push_back(turnaround);
+    }
+  }
+  ++counters.transactions;
+  counters.latencyMs.push_back(outcome.latencyMs);
+  if (outcome.result != 0) {
+    ++counters.failures;
+  }
+  return turnaround;
 }
 
 Cell Milliseconds(double value) {
@@ -218,15 +234,8 @@ int Read(const DriverLibrary& driver, const TransferOptions& options, OutputForm
     }
     const Outcome outcome =
         channel.Read(*gate, std::vector<uint16_t>(static_cast<std::size_t>(gate->Words()), 0));
-    const double turnaround =
-        trace != nullptr ? FirstOrNone(trace->Collect(channel.PortHandle())) : -1;
-    ++counters.transactions;
-    counters.latencyMs.push_back(outcome.latencyMs);
-    if (turnaround >= 0) {
-      counters.turnaroundMs.push_back(turnaround);
-    }
+    const double turnaround = Count(outcome, channel, trace, counters);
     if (outcome.result != 0) {
-      ++counters.failures;
       exitCode = std::max(exitCode, ExitCodeOf(outcome));
       report.Add({Text(gate->address), Number(static_cast<long long>(gate->parsed.pno)), Text(""),
                   Text(""), Number(static_cast<long long>(outcome.result)),
@@ -294,15 +303,8 @@ int Write(const DriverLibrary& driver, const TransferOptions& options, OutputFor
       continue;
     }
     const Outcome outcome = channel.Write(gate, assignment.value);
-    const double turnaround =
-        trace != nullptr ? FirstOrNone(trace->Collect(channel.PortHandle())) : -1;
-    ++counters.transactions;
-    counters.latencyMs.push_back(outcome.latencyMs);
-    if (turnaround >= 0) {
-      counters.turnaroundMs.push_back(turnaround);
-    }
+    const double turnaround = Count(outcome, channel, trace, counters);
     if (outcome.result != 0) {
-      ++counters.failures;
       exitCode = std::max(exitCode, ExitCodeOf(outcome));
     }
     // After a write whose read succeeded, the gate's word holds the value

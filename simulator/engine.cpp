@@ -12,19 +12,11 @@
 namespace mokta::sim {
 namespace {
 
-constexpr uint8_t kHighBit = 0x80;
+using wire::HasHighBit;
+using wire::HexByte;
+
 constexpr std::size_t kShortestRequest = 5;
 constexpr std::size_t kLongestRequest = 6;
-
-bool HasHighBit(uint8_t byte) {
-  return (byte & kHighBit) != 0;
-}
-
-std::string HexByte(uint8_t byte) {
-  std::array<char, 3> text{};
-  std::snprintf(text.data(), text.size(), "%02X", static_cast<unsigned>(byte));
-  return {text.data(), 2};
-}
 
 void Received(Seconds now, Output& out, std::vector<uint8_t> bytes, std::string note) {
   out.events.push_back(TraceEvent{now, Direction::Rx, std::move(bytes), std::move(note)});

@@ -12,16 +12,6 @@ namespace {
 constexpr uint8_t kHighBit = 0x80;
 constexpr std::size_t kElementSize = 4;
 
-bool HasHighBit(uint8_t byte) {
-  return (byte & kHighBit) != 0;
-}
-
-std::string HexByte(uint8_t byte) {
-  std::array<char, 3> text{};
-  std::snprintf(text.data(), text.size(), "%02X", static_cast<unsigned>(byte));
-  return {text.data(), 2};
-}
-
 void CheckId(int id) {
   if (id < 0 || id > kHighestId) {
     throw std::invalid_argument("instrument id " + std::to_string(id) + " outside 0..0x8F");
@@ -155,6 +145,12 @@ std::size_t BlockLength(std::span<const uint8_t> stream, std::size_t at) {
 }
 
 }  // namespace
+
+std::string HexByte(uint8_t byte) {
+  std::array<char, 3> text{};
+  std::snprintf(text.data(), text.size(), "%02X", static_cast<unsigned>(byte));
+  return {text.data(), 2};
+}
 
 uint8_t Bcc(std::span<const uint8_t> range) {
   uint8_t bcc = 0;

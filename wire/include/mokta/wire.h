@@ -32,6 +32,14 @@ inline constexpr std::size_t kWriteFrameSize = 10;
 // XOR of the bytes, with bit 7 set.
 uint8_t Bcc(std::span<const uint8_t> range);
 
+// Every byte of a frame but the control characters has bit 7 set.
+constexpr bool HasHighBit(uint8_t byte) {
+  return (byte & 0x80U) != 0;
+}
+
+// One byte as two hexadecimal digits, "0A".
+std::string HexByte(uint8_t byte);
+
 // One data element as it travels: formatField is the 5-bit field of the high
 // group exactly as on the line (one-hot for a good element).
 struct Element {
