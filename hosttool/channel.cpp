@@ -25,6 +25,8 @@ namespace mokta {
 namespace {
 
 constexpr std::size_t kDriverPortNameMax = LORVANT_PORT_NAME_MAX;
+constexpr int32_t kAnalogKind = 0;
+constexpr int32_t kDigitalKind = 6;
 constexpr const char* kNoParameterLine = "PNO does not correspond with a valid entry";
 
 bool IsComName(const std::string& port) {
@@ -93,6 +95,21 @@ std::string Cause() {
 
 }  // namespace
 
+const std::map<std::string, uint16_t, std::less<>>& ParityNames() {
+  static const std::map<std::string, uint16_t, std::less<>> kNames{{"none", kParityNone},
+                                                                   {"odd", kParityOdd},
+                                                                   {"even", kParityEven},
+                                                                   {"mark", kParityMark},
+                                                                   {"space", kParitySpace}};
+  return kNames;
+}
+
+int32_t GateKindFor(const std::string& address) {
+  const bool bitForm =
+      address.size() >= 6 && std::isxdigit(static_cast<unsigned char>(address[5])) != 0;
+  return bitForm ? kDigitalKind : kAnalogKind;
+}
+
 std::optional<Gate> GateFromText(const std::string& text, std::string* problem) {
   Gate gate;
   const auto colon = text.rfind(':');
@@ -157,10 +174,7 @@ bool HostChannel::Start() {
 
 bool HostChannel::Check(Gate& gate) {
   GateParseRecord record{gate.address.c_str(), 0, 0, gate.count, {}};
-  // The kind follows the address's form: a bit address is a digital gate.
-  const bool bitForm =
-      gate.address.size() >= 6 && std::isxdigit(static_cast<unsigned char>(gate.address[5])) != 0;
-  record.gateKind = (bitForm && gate.count == 0) ? 6 : 0;
+  record.gateKind = gate.count == 0 ? GateKindFor(gate.address) : kAnalogKind;
   MessageLog::Clear();
   const int32_t result = Call(gate.count > 0 ? kBlockAddressParser : kSingleAddressParser, &record);
   if (result != 0) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,6 +37,13 @@ enum Parity : uint16_t {
   kParityMark = 3,
   kParitySpace = 4
 };
+
+// The parity names of the command line and the poll file, by their codes.
+const std::map<std::string, uint16_t, std::less<>>& ParityNames();
+
+// The host's kind code for a gate, by the form of its address: digital for
+// a bit address, analog for any other.
+int32_t GateKindFor(const std::string& address);
 
 struct LineOptions {
   std::string port;

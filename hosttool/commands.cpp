@@ -180,10 +180,8 @@ int Check(const DriverLibrary& driver, const CheckOptions& options, OutputFormat
   Report report({"address", "result", "instrument", "form", "pno", "bit", "width", "message"});
   int exitCode = kExitOk;
   for (const std::string& address : options.addresses) {
-    const bool bitForm =
-        address.size() >= 6 && std::isxdigit(static_cast<unsigned char>(address[5])) != 0;
     GateParseRecord record{
-        address.c_str(), 0, options.gateKind.value_or(bitForm ? 6 : 0), options.blockSize, {}};
+        address.c_str(), 0, options.gateKind.value_or(GateKindFor(address)), options.blockSize, {}};
     VpiRequest request{nullptr, options.blockSize > 0 ? kBlockAddressParser : kSingleAddressParser,
                        0, 0, &record};
     MessageLog::Clear();

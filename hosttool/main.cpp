@@ -51,13 +51,8 @@ void AddLineOptions(CLI::App* command, LineOptions& line) {
   command->add_option("--data-bits", line.dataBits, "data bits")
       ->capture_default_str()
       ->check(CLI::Range(5, 8));
-  const std::map<std::string, uint16_t> parities{{"none", kParityNone},
-                                                 {"odd", kParityOdd},
-                                                 {"even", kParityEven},
-                                                 {"mark", kParityMark},
-                                                 {"space", kParitySpace}};
   command->add_option("--parity", line.parity, "none, odd, even, mark or space (default even)")
-      ->transform(CLI::CheckedTransformer(parities, CLI::ignore_case));
+      ->transform(CLI::CheckedTransformer(ParityNames(), CLI::ignore_case));
   const std::map<std::string, uint16_t> stopBits{{"1", 0}, {"1.5", 1}, {"2", 2}};
   command->add_option("--stop-bits", line.stopBits, "1, 1.5 or 2 (default 1)")
       ->transform(CLI::CheckedTransformer(stopBits));

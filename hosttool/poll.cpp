@@ -84,14 +84,9 @@ bool ReadChannel(const std::string& path, const toml::table& table, PollChannel&
   channel.line.channelNumber = static_cast<uint32_t>(number);
   channel.line.stopBits = stopBits == 2 ? 2 : 0;
   if (const toml::node* parity = table.get("parity")) {
-    static const std::map<std::string, uint16_t, std::less<>> kParities{{"none", kParityNone},
-                                                                        {"odd", kParityOdd},
-                                                                        {"even", kParityEven},
-                                                                        {"mark", kParityMark},
-                                                                        {"space", kParitySpace}};
     const auto name = parity->value<std::string>();
-    const auto found = name ? kParities.find(*name) : kParities.end();
-    if (found == kParities.end()) {
+    const auto found = name ? ParityNames().find(*name) : ParityNames().end();
+    if (found == ParityNames().end()) {
       *problem = Where(path, *parity) + "'parity' must be none, odd, even, mark or space";
       return false;
     }

@@ -12,9 +12,11 @@
 //
 // with the seconds of a monotonic clock (the same clock for every process of
 // a machine, so traces of several programs line up), the port handle, the
-// event and its bytes. Events: open NAME, open-failed NAME, close, tx, rx,
+// event and its bytes. Events: open NAME, open-failed NAME, close, tx (the
+// bytes written), tx-failed (a write that wrote nothing), rx (the bytes read),
 // sent (the output queue found empty after a write), rts-on, rts-off,
-// break-on, break-off; a failed modem-line call carries " failed".
+// modem-line (any other modem-line call), break-on, break-off; a modem-line
+// or break call the port refused carries " failed".
 #pragma once
 
 #include <cstdio>
